@@ -18,6 +18,7 @@
 
 #include "store/install_certificate.h"
 #include "tests/support/captured_streams.h"
+#include "tests/support/case_name.h"
 
 namespace {
 
@@ -137,6 +138,7 @@ struct DataHome {
   const char* xdg;  // nullptr: unset
   const char* expectedUnderRoot;
 };
+void PrintTo(const DataHome& c, std::ostream* os) { *os << c.name; }
 
 class HostLayerDataHome : public HostLayer, public testing::WithParamInterface<DataHome> {};
 
@@ -167,13 +169,14 @@ INSTANTIATE_TEST_SUITE_P(Environment, HostLayerDataHome,
                                          DataHome{"UnsetFallsBackToHome", nullptr, "/home/.local/share"},
                                          DataHome{"EmptyFallsBackToHome", "", "/home/.local/share"},
                                          DataHome{"RelativeIsIgnored", "relative/dir", "/home/.local/share"}),
-                         [](const testing::TestParamInfo<DataHome>& info) { return std::string(info.param.name); });
+                         CaseName());
 
 struct Strict {
   const char* name;
   std::vector<BYTE> bytes;
   DWORD error;
 };
+void PrintTo(const Strict& c, std::ostream* os) { *os << c.name; }
 
 std::vector<BYTE> withTrailingByte() {
   std::vector<BYTE> bytes = certificateFile(104);
@@ -209,7 +212,7 @@ INSTANTIATE_TEST_SUITE_P(Bytes, HostLayerParsing,
                          testing::Values(Strict{"TrailingByte", withTrailingByte(), 0x80093103},
                                          Strict{"LastByteMissing", withoutLastByte(), 0x80093102},
                                          Strict{"LongerLengthForm", withLongerLengthForm(), 0x80093103}),
-                         [](const testing::TestParamInfo<Strict>& info) { return std::string(info.param.name); });
+                         CaseName());
 
 TEST(HostLayerNames, ContextGivesTheEncodedNamesAsTheyStand) {
   const std::vector<BYTE> rootBytes = certificateFile(104);
@@ -239,6 +242,7 @@ struct OpenArguments {
   std::basic_string<WCHAR> storeName;
   DWORD error;  // 0: opens
 };
+void PrintTo(const OpenArguments& c, std::ostream* os) { *os << c.name; }
 
 class HostLayerOpen : public HostLayer, public testing::WithParamInterface<OpenArguments> {};
 
@@ -269,7 +273,7 @@ INSTANTIATE_TEST_SUITE_P(
                     OpenArguments{"OtherLocation", CERT_STORE_PROV_SYSTEM_W, 0x20000, TEXT("ROOT"), 0x80070057},
                     OpenArguments{"OtherProvider", reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(2)),
                                   CERT_SYSTEM_STORE_CURRENT_USER, TEXT("ROOT"), 120}),
-    [](const testing::TestParamInfo<OpenArguments>& info) { return std::string(info.param.name); });
+    CaseName());
 
 // The platform tests of the installer add certificates too: keep them out of
 // the user's own stores.

@@ -13,6 +13,7 @@
 #include "resources/load_certificate_from_resources.h"
 #include "store/install_certificate.h"
 #include "tests/support/captured_streams.h"
+#include "tests/support/case_name.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ struct Lookup {
   std::basic_string<WCHAR> typeName;
   int id;
 };
+void PrintTo(const Lookup& c, std::ostream* os) { *os << c.name; }
 
 class LoaderFinds : public testing::TestWithParam<Lookup> {};
 
@@ -60,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Lookup{"ProdLowerCase", "prod", TEXT("prod"), 104}, Lookup{"ProdUpperCase", "prod", TEXT("PROD"), 104},
                     Lookup{"ProdCapitalInitial", "prod", TEXT("Prod"), 101},
                     Lookup{"TestLowerCase", "test", TEXT("test"), 107}, Lookup{"TestLastId", "test", TEXT("test"), 108}),
-    [](const testing::TestParamInfo<Lookup>& info) { return std::string(info.param.name); });
+    CaseName());
 
 class LoaderMisses : public testing::TestWithParam<Lookup> {};
 
@@ -80,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Lookup{"BelowTheIds", "prod", TEXT("prod"), 100}, Lookup{"AboveTheIds", "test", TEXT("test"), 109},
                     Lookup{"ManifestIdUnderProd", "prod", TEXT("prod"), 1},
                     Lookup{"OtherTypeName", "prod", TEXT("prodx"), 101}),
-    [](const testing::TestParamInfo<Lookup>& info) { return std::string(info.param.name); });
+    CaseName());
 
 const std::string kParseFailure =
     "Nie udało się utworzyć kontekstu certyfikatu. Nie można zatem stwierdzić, czy certyfikat należy "
@@ -91,6 +93,7 @@ struct Malformed {
   std::vector<BYTE> bytes;
   const char* code;  // crypt32's code, written unsigned
 };
+void PrintTo(const Malformed& c, std::ostream* os) { *os << c.name; }
 
 std::vector<BYTE> text(const std::string& s) { return std::vector<BYTE>(s.begin(), s.end()); }
 
@@ -115,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Malformed{"Text", text("certyfikat"), "2148086027"},           // CRYPT_E_ASN1_BADTAG
                     Malformed{"Pem", text("-----BEGIN CERTIFICATE-----\nMIIF"), "2148086027"},
                     Malformed{"TruncatedHeader", truncated(104, 100), "2148086018"}),
-    [](const testing::TestParamInfo<Malformed>& info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST(Installer, AddsACertificateAndKeepsItOnASecondAdd) {
   const std::vector<BYTE> root = certificateFile(107);

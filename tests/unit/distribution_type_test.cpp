@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/support/case_name.h"
+
 namespace {
 
 struct Accepted {
@@ -13,6 +15,7 @@ struct Accepted {
   DistributionType::Kind kind;
   std::basic_string<WCHAR> text;
 };
+void PrintTo(const Accepted& c, std::ostream* os) { *os << c.name; }
 
 class DistributionTypeAccepts : public testing::TestWithParam<Accepted> {};
 
@@ -26,12 +29,13 @@ TEST_P(DistributionTypeAccepts, ExactLowerCaseText) {
 INSTANTIATE_TEST_SUITE_P(Distributions, DistributionTypeAccepts,
                          testing::Values(Accepted{"prod", "prod", DistributionType::Prod, TEXT("prod")},
                                          Accepted{"test", "test", DistributionType::Test, TEXT("test")}),
-                         [](const testing::TestParamInfo<Accepted>& info) { return std::string(info.param.name); });
+                         CaseName());
 
 struct Rejected {
   const char* name;
   std::string argument;
 };
+void PrintTo(const Rejected& c, std::ostream* os) { *os << c.name; }
 
 class DistributionTypeRejects : public testing::TestWithParam<Rejected> {};
 
@@ -60,13 +64,14 @@ INSTANTIATE_TEST_SUITE_P(
                     Rejected{"Empty", ""}, Rejected{"EmbeddedZero", std::string("prod\0", 5)},
                     Rejected{"ByteAbove0x7F", "prod\x80"}, Rejected{"PolishLetters", "pr\xc3\xb3\x64"},
                     Rejected{"LongArgument", std::string(100000, 'p')}),
-    [](const testing::TestParamInfo<Rejected>& info) { return std::string(info.param.name); });
+    CaseName());
 
 struct Widening {
   const char* name;
   std::string argument;
   std::basic_string<WCHAR> text;
 };
+void PrintTo(const Widening& c, std::ostream* os) { *os << c.name; }
 
 class DistributionTypeText : public testing::TestWithParam<Widening> {};
 
@@ -84,6 +89,6 @@ INSTANTIATE_TEST_SUITE_P(
                              std::basic_string<WCHAR>{static_cast<WCHAR>(0x0061), static_cast<WCHAR>(0xFFC5),
                                                       static_cast<WCHAR>(0xFF82)}},
                     Widening{"Empty", "", std::basic_string<WCHAR>()}),
-    [](const testing::TestParamInfo<Widening>& info) { return std::string(info.param.name); });
+    CaseName());
 
 }  // namespace

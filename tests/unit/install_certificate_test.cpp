@@ -8,6 +8,7 @@
 
 #include "tests/fake/fake_platform.h"
 #include "tests/support/captured_streams.h"
+#include "tests/support/case_name.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ struct Outcome {
   std::string err;
   std::vector<std::string> calls;
 };
+void PrintTo(const Outcome& c, std::ostream* os) { *os << c.name; }
 
 class InstallCertificate : public testing::TestWithParam<Outcome> {
  protected:
@@ -88,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                 0x80070005, 1627, kParsed,
                 "Nie udało się dodać certyfikatu do magazynu CA. Prawdopodobny kod błędu: 2147942405\n",
                 {kCreate, kOpenCa, kAdd, "GetLastError() = 2147942405", kFree, kClose}}),
-    [](const testing::TestParamInfo<Outcome>& info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST(InstallCertificateBytes, EmptyBytesAreParsedFromNullAndFail) {
   fakeReset();
@@ -109,6 +111,7 @@ struct StoreName {
   CertType type;
   std::basic_string<WCHAR> storeName;
 };
+void PrintTo(const StoreName& c, std::ostream* os) { *os << c.name; }
 
 class CertTypeToString : public testing::TestWithParam<StoreName> {};
 
@@ -117,7 +120,7 @@ TEST_P(CertTypeToString, NamesTheSystemStore) { EXPECT_EQ(certTypeToString(GetPa
 INSTANTIATE_TEST_SUITE_P(Types, CertTypeToString,
                          testing::Values(StoreName{"Root", CertType::Root, TEXT("ROOT")},
                                          StoreName{"Ca", CertType::Ca, TEXT("CA")}),
-                         [](const testing::TestParamInfo<StoreName>& info) { return std::string(info.param.name); });
+                         CaseName());
 
 class CertTypeToStringRejects : public testing::TestWithParam<int> {};
 

@@ -9,6 +9,7 @@
 
 #include "tests/fake/fake_platform.h"
 #include "tests/support/captured_streams.h"
+#include "tests/support/case_name.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ struct RunCase {
   std::string err;
   std::vector<std::string> calls;
 };
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
 
 class InstallCertificates : public testing::TestWithParam<RunCase> {
  protected:
@@ -156,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "CertAddCertificateContextToStore(store 3, context 3, 2, NULL)", "GetLastError() = 2147942405",
                    "CertFreeCertificateContext(context 3)", "CertCloseStore(store 3, 0)"},
                   loadCalls(108, "test", "TEST"), installCalls(4, 4, "CA")})}),
-    [](const testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
+    CaseName());
 
 class InstallCertificatesRejects : public testing::TestWithParam<const char*> {
  protected:

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/fake/fake_platform.h"
+#include "tests/support/case_name.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ struct LoaderFailure {
   const char* message;
   std::vector<std::string> calls;
 };
+void PrintTo(const LoaderFailure& c, std::ostream* os) { *os << c.name; }
 
 class LoaderFails : public testing::TestWithParam<LoaderFailure> {
  protected:
@@ -87,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {"GetModuleHandleW(NULL)", "FindResourceW(module, #104, \"prod\")",
                        "LoadResource(module, resource PROD #104)", "SizeofResource(module, resource PROD #104)",
                        "LockResource(memory PROD #104)"}}),
-    [](const testing::TestParamInfo<LoaderFailure>& info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST_F(LoaderTest, SizeAboveTheLargestVectorIsALengthError) {
   fakeOverrideResourceSize(2147483648u);
