@@ -251,3 +251,28 @@ extern "C" DWORD GetLastError(void) {
   record("GetLastError() = " + std::to_string(fake().lastError));
   return fake().lastError;
 }
+
+#if defined(_WIN32) && defined(__GNUC__)
+// <windows.h> declares these operations dllimport, so the program's code
+// calls them through import-table pointers (__imp_ symbols) that GNU ld takes
+// from kernel32's and crypt32's import libraries. Defining the pointers here
+// points them at the fake. (MSVC's linker makes them itself, warning LNK4217.)
+#ifdef __i386__
+#define FAKE_IMPORT(name, argumentBytes) \
+  extern "C" decltype(&name) const fakeImport##name __asm__("__imp__" #name "@" #argumentBytes) = &name;
+#else
+#define FAKE_IMPORT(name, argumentBytes) \
+  extern "C" decltype(&name) const fakeImport##name __asm__("__imp_" #name) = &name;
+#endif
+FAKE_IMPORT(GetModuleHandleW, 4)
+FAKE_IMPORT(FindResourceW, 12)
+FAKE_IMPORT(LoadResource, 8)
+FAKE_IMPORT(SizeofResource, 8)
+FAKE_IMPORT(LockResource, 4)
+FAKE_IMPORT(CertCreateCertificateContext, 12)
+FAKE_IMPORT(CertOpenStore, 20)
+FAKE_IMPORT(CertAddCertificateContextToStore, 16)
+FAKE_IMPORT(CertFreeCertificateContext, 4)
+FAKE_IMPORT(CertCloseStore, 8)
+FAKE_IMPORT(GetLastError, 0)
+#endif
