@@ -1,12 +1,13 @@
 # The two commands a new user needs:
-#   make run    build and run the installer against a throwaway store
+#   make run    build the Windows executable and run it under Wine against
+#               throwaway stores (DIST=test by default, or DIST=prod)
 #   make test   build everything and run every test
 # Both install missing Debian packages first when run as root.
 
 DIST ?= test
 JOBS ?= $(shell nproc)
 
-.PHONY: all run test packages host host-sanitize clean
+.PHONY: all run test packages host host-sanitize windows clean
 
 all: host
 
@@ -21,17 +22,25 @@ host-sanitize: packages
 	cmake --preset host-sanitize
 	cmake --build --preset host-sanitize -j $(JOBS)
 
-test: host host-sanitize
+windows: packages
+	cmake --preset windows
+	cmake --build --preset windows -j $(JOBS)
+
+test: host host-sanitize windows
 	ctest --preset host -j $(JOBS)
 	ctest --preset host-sanitize -j $(JOBS)
+	ctest --preset windows -j $(JOBS)
 
-# The host build keeps its stores under $$XDG_DATA_HOME; point it at build/.
-RUN_DATA := $(CURDIR)/build/run/data
-run: host
-	rm -rf $(RUN_DATA) && mkdir -p $(RUN_DATA)
-	XDG_DATA_HOME=$(RUN_DATA) build/host/certinstall $(DIST); echo "exit status: $$?"
-	@echo "Installed into $(RUN_DATA)/certinstall/stores:"
-	@cd $(RUN_DATA)/certinstall/stores 2>/dev/null && find . -type f | sort || echo "  (nothing)"
+# certinstall.exe under Wine, in a fresh prefix under build/run/ copied from a
+# template that the first run makes (about 15 s); then what the current user's
+# ROOT and CA stores of that prefix hold.
+WINE_PREFIX := /usr/bin/python3 tools/wine_prefix.py
+RUN_DIR := $(CURDIR)/build/run
+run: windows
+	@test -f $(RUN_DIR)/wine-template/system.reg || $(WINE_PREFIX) create $(RUN_DIR)/wine-template
+	$(WINE_PREFIX) run --from $(RUN_DIR)/wine-template $(RUN_DIR)/wine build/windows/certinstall.exe $(DIST); echo "exit status: $$?"
+	@echo "Certificates (SHA-1) in the current user's stores of $(RUN_DIR)/wine:"
+	@$(WINE_PREFIX) stores $(RUN_DIR)/wine
 
 clean:
 	rm -rf build dist

@@ -4,7 +4,7 @@
 set -eu
 
 packages="cmake make g++ libssl-dev googletest python3 python3-cryptography python3-pefile
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 osslsigncode"
+  g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 osslsigncode"
 
 missing=""
 for package in $packages; do
