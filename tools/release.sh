@@ -5,6 +5,13 @@
 #
 #   tools/release.sh            (or: make release [SIGN_...=...])
 #
+# The certificates, passed to every configure so that no earlier choice
+# lingers in the build directory's cache:
+#   CERTIFICATE_DIR          the set to embed; default the development set,
+#                            resources/certificates
+#   CERTIFICATE_CHECK        ON (default): the build refuses a set that breaks
+#                            one of the program's rules; OFF embeds it as it is
+#
 # Signing, all optional; once any SIGN_ variable is set the release is signed
 # or fails, it never falls back to an unsigned file:
 #   SIGN_CERT, SIGN_KEY      PEM code-signing certificate (with its chain, if
@@ -18,16 +25,28 @@
 #                            is none and the release makes no network call
 #   SIGN_TIMESTAMP_CA_FILE   the CAs trusted for the time stamp; default the
 #                            system's bundle
-# Where (relative paths are taken from the repository's top):
+# Where:
 #   RELEASE_BUILD_DIR        default build/windows-release
 #   DIST_DIR                 default dist
+# Relative paths in these variables are taken from the directory the script
+# is run in (for make, the repository's top); the defaults are in the
+# repository.
 set -euo pipefail
+
+for name in CERTIFICATE_DIR SIGN_CERT SIGN_KEY SIGN_PKCS12 SIGN_CA_FILE SIGN_TIMESTAMP_CA_FILE RELEASE_BUILD_DIR DIST_DIR; do
+  value="${!name:-}"
+  if [ -n "$value" ] && [ "${value#/}" = "$value" ]; then
+    printf -v "$name" '%s' "$PWD/$value"
+  fi
+done
 
 top="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$top"
 
 build_dir="${RELEASE_BUILD_DIR:-build/windows-release}"
 dist_dir="${DIST_DIR:-dist}"
+certificate_dir="${CERTIFICATE_DIR:-$top/resources/certificates}"
+certificate_check="${CERTIFICATE_CHECK:-ON}"
 exe="$dist_dir/certinstall.exe"
 
 say() { echo "release: $*"; }
@@ -54,14 +73,17 @@ done
 SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 0)}"
 export SOURCE_DATE_EPOCH LC_ALL=C TZ=UTC
 
+mkdir -p "$dist_dir"
+# A failed run leaves no file behind that could be mistaken for this release.
+rm -f "$exe" "$exe.sha256"
+
 say "building $build_dir/certinstall.exe with $(readlink -f "$(command -v i686-w64-mingw32-g++)")"
-cmake --preset windows-release -B "$build_dir" >/dev/null
+say "embedding the certificates in $certificate_dir (CERTIFICATE_CHECK=$certificate_check)"
+cmake --preset windows-release -B "$build_dir" \
+  -DCERTIFICATE_DIR="$certificate_dir" -DCERTIFICATE_CHECK="$certificate_check" >/dev/null
 cmake --build "$build_dir" --target certinstall -j "$(nproc)"
 built="$build_dir/certinstall.exe"
 
-mkdir -p "$dist_dir"
-# A failed run leaves no file behind that could be mistaken for a release.
-rm -f "$exe" "$exe.sha256"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 

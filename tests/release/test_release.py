@@ -1,9 +1,10 @@
 #!/usr/bin/python3
-"""tools/release.sh with and without a signing key.
+"""tools/release.sh: the certificate set it is given, and the release with
+and without a signing key.
 
-Usage: test_signing.py SOURCE_DIR WORK_DIR
+Usage: test_release.py SOURCE_DIR WORK_DIR
 
-Signs with throwaway code-signing certificates made here, checks the result
+Builds with a changed copy of the development set, signs with throwaway code-signing certificates made here, checks the result
 with osslsigncode, tampers with copies, runs the signed program under Wine in
 a prefix of its own and time-stamps through a time-stamp server on
 127.0.0.1. Everything is made under WORK_DIR; all runs share one build
@@ -33,6 +34,7 @@ RELEASE = os.path.join(SOURCE, "tools", "release.sh")
 sys.path.insert(0, os.path.join(SOURCE, "tools"))
 import wine_prefix  # noqa: E402
 
+DEVELOPMENT_SET = os.path.join(SOURCE, "resources", "certificates")
 FIRST_LINE_OF_TEST = "Wczytuję certyfikat z zasobów, ID: 105...\r\n"
 PASSWORD = "correct horse"
 
@@ -154,6 +156,23 @@ def flip_byte(source, target, offset):
         f.write(bytes([byte ^ 0xFF]))
 
 
+def embedded_certificate(path, distribution, certificate_id):
+    """The bytes of resource <distribution>/<certificate_id> in the executable."""
+    pe = pefile.PE(path)
+    for resource_type in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if resource_type.name is not None and str(resource_type.name) == distribution:
+            for entry in resource_type.directory.entries:
+                if entry.id == certificate_id:
+                    data = entry.directory.entries[0].data.struct
+                    return pe.get_data(data.OffsetToData, data.Size)
+    return None
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def section_start(path, name):
     pe = pefile.PE(path, fast_load=True)
     section = next(s for s in pe.sections if s.Name.rstrip(b"\0") == name)
@@ -177,7 +196,8 @@ class Release(unittest.TestCase):
     def release(self, **signing):
         """Runs tools/release.sh into a new dist directory; returns (status, output, dist)."""
         dist = tempfile.mkdtemp(prefix="dist-", dir=self.work)
-        env = {name: value for name, value in os.environ.items() if not name.startswith("SIGN_")}
+        env = {name: value for name, value in os.environ.items()
+               if not name.startswith("SIGN_") and not name.startswith("CERTIFICATE_")}
         env.update(signing, RELEASE_BUILD_DIR=self.build, DIST_DIR=dist)
         result = subprocess.run([RELEASE], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         return result.returncode, result.stdout, dist
@@ -194,6 +214,30 @@ class Release(unittest.TestCase):
 
     def assert_no_release(self, dist):
         self.assertEqual(os.listdir(dist), [])
+
+    def test_the_given_certificate_set_is_checked_and_embedded_and_does_not_linger(self):
+        # PROD's root replaced by TEST's: a set that breaks a rule.
+        broken = os.path.join(self.work, "broken-set")
+        shutil.copytree(DEVELOPMENT_SET, broken)
+        shutil.copyfile(os.path.join(DEVELOPMENT_SET, "107.der"), os.path.join(broken, "104.der"))
+        cases = [
+            # (what the release is given, it succeeds, PROD 104 is then the file)
+            (dict(CERTIFICATE_DIR=broken), False, None),
+            (dict(CERTIFICATE_DIR=broken, CERTIFICATE_CHECK="OFF"), True, os.path.join(broken, "104.der")),
+            # The same build directory, then no set given: the development set again.
+            ({}, True, os.path.join(DEVELOPMENT_SET, "104.der")),
+        ]
+        for given, succeeds, root in cases:
+            with self.subTest(**given):
+                status, output, dist = self.release(**given)
+                if not succeeds:
+                    self.assertNotEqual(status, 0, output)
+                    self.assertIn("101.der: intermediate certificate is not issued by the PROD root", output)
+                    self.assert_no_release(dist)
+                    continue
+                self.assertEqual(status, 0, output)
+                embedded = embedded_certificate(os.path.join(dist, "certinstall.exe"), "PROD", 104)
+                self.assertTrue(embedded == read(root), f"PROD 104 in the executable is not {root}")
 
     def test_without_a_key_the_file_is_unsigned_and_the_release_says_so(self):
         status, output, dist = self.release()
