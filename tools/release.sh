@@ -77,7 +77,7 @@ mkdir -p "$dist_dir"
 # A failed run leaves no file behind that could be mistaken for this release.
 rm -f "$exe" "$exe.sha256"
 
-say "building $build_dir/certinstall.exe with $(readlink -f "$(command -v i686-w64-mingw32-g++)")"
+say "building $build_dir/certinstall.exe"
 say "embedding the certificates in $certificate_dir (CERTIFICATE_CHECK=$certificate_check)"
 cmake --preset windows-release -B "$build_dir" \
   -DCERTIFICATE_DIR="$certificate_dir" -DCERTIFICATE_CHECK="$certificate_check" >/dev/null
