@@ -75,3 +75,6 @@ if(MINGW)
   list(JOIN runtime_directories "\\;" wine_path)
   set_tests_properties(unit_tests PROPERTIES ENVIRONMENT "WINEPATH=${wine_path}")
 endif()
+
+# certinstall.exe on the real certificate API, seen through list_stores.exe.
+add_subdirectory(wine wine-api)
