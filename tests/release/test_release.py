@@ -183,7 +183,7 @@ class Release(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         os.makedirs(WORK, exist_ok=True)
-        cls.work = tempfile.mkdtemp(prefix="signing-", dir=WORK)
+        cls.work = tempfile.mkdtemp(prefix="release-", dir=WORK)
         cls.build = os.path.join(cls.work, "build")
         cls.signer = Signer(cls.work, "Throwaway code signing", ExtendedKeyUsageOID.CODE_SIGNING)
         cls.stranger = Signer(cls.work, "Someone else", ExtendedKeyUsageOID.CODE_SIGNING)
@@ -193,12 +193,12 @@ class Release(unittest.TestCase):
     def tearDownClass(cls):
         shutil.rmtree(cls.work)
 
-    def release(self, **signing):
-        """Runs tools/release.sh into a new dist directory; returns (status, output, dist)."""
+    def release(self, **options):
+        """Runs tools/release.sh with these variables into a new dist directory; returns (status, output, dist)."""
         dist = tempfile.mkdtemp(prefix="dist-", dir=self.work)
         env = {name: value for name, value in os.environ.items()
                if not name.startswith("SIGN_") and not name.startswith("CERTIFICATE_")}
-        env.update(signing, RELEASE_BUILD_DIR=self.build, DIST_DIR=dist)
+        env.update(options, RELEASE_BUILD_DIR=self.build, DIST_DIR=dist)
         result = subprocess.run([RELEASE], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         return result.returncode, result.stdout, dist
 

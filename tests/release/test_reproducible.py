@@ -24,8 +24,9 @@ WORK = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else "build")
 
 
 def release_environment():
-    """The caller's environment without any signing options."""
-    return {name: value for name, value in os.environ.items() if not name.startswith("SIGN_")}
+    """The caller's environment without any signing key or certificate set."""
+    return {name: value for name, value in os.environ.items()
+            if not name.startswith("SIGN_") and not name.startswith("CERTIFICATE_")}
 
 
 def where_files_differ(first_path, second_path):
