@@ -179,6 +179,9 @@ class Distributions(WineCase):
                 self.assertEqual(placement(prefix.stores(), development_certificates()),
                                  expected_placement(distribution))
 
+    # Wine cannot tell CERT_STORE_ADD_USE_EXISTING here from REPLACE_EXISTING
+    # or ALWAYS: its registry store keeps one key per SHA-1 and does not write
+    # a replaced certificate back. The unit tests pin the disposition.
     def test_second_run_adds_nothing_and_keeps_the_stored_copies(self):
         prefix = self.prefix()
         self.assertRun(prefix.install("prod"), installed_output("prod"), b"", 0)
