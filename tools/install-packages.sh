@@ -3,7 +3,7 @@
 # root and only those that are missing. Anyone else is told what is missing.
 set -eu
 
-packages="cmake make g++ libssl-dev googletest python3 python3-cryptography python3-pefile
+packages="cmake make g++ libssl-dev googletest locales python3 python3-cryptography python3-pefile
   g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 osslsigncode"
 
 missing=""
