@@ -46,18 +46,18 @@ typedef ULONG_PTR HCRYPTPROV_LEGACY;
 // An integer resource identifier: the ID in the low 16 bits of a pointer.
 #define MAKEINTRESOURCEW(i) (reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(static_cast<std::uint16_t>(i))))
 
-typedef struct _CRYPTOAPI_BLOB {
+typedef struct {
   DWORD cbData;
   BYTE* pbData;
 } CERT_NAME_BLOB;
 
 // Only the members that the installer reads.
-typedef struct _CERT_INFO {
+typedef struct {
   CERT_NAME_BLOB Issuer;
   CERT_NAME_BLOB Subject;
 } CERT_INFO, *PCERT_INFO;
 
-typedef struct _CERT_CONTEXT {
+typedef struct {
   DWORD dwCertEncodingType;
   BYTE* pbCertEncoded;
   DWORD cbCertEncoded;

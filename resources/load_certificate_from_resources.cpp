@@ -25,15 +25,16 @@ CertificateBytes loadCertificateFromResources(std::uint16_t id, const Distributi
     throw std::runtime_error("loadCertificateFromResources(): hResource == NULL");
   }
 
-  HGLOBAL hMemory = LoadResource(hModule, hResource);
+  HGLOBAL hMemory = LoadResource(hModule,     // the module that holds it
+                                 hResource);  // the resource found above
   if (hMemory == NULL) {
     throw std::runtime_error("loadCertificateFromResources(): hMemory == NULL");
   }
 
   // Taken before the lock; a size of 0 is an empty resource, not a failure.
-  const DWORD size = SizeofResource(hModule, hResource);
+  const DWORD size = SizeofResource(hModule, hResource);  // bytes of the resource's data
 
-  const void* lpAddress = LockResource(hMemory);
+  const void* lpAddress = LockResource(hMemory);  // address of its first byte, read only
   if (lpAddress == NULL) {
     throw std::runtime_error("loadCertificateFromResources(): lpAddress == NULL");
   }

@@ -1,5 +1,6 @@
 #include "store/install_certificate.h"
 
+#include <cstddef>
 #include <cstring>
 #include <iostream>
 #include <stdexcept>
@@ -43,23 +44,30 @@ int installCertificate(const CertificateBytes& bytes) {
   }
   std::cout << "Poprawnie utworzono kontekst certyfikatu" << std::endl;
 
-  std::string storeNameForMessages;
+  // Short names: neither string allocates, so nothing here can throw while
+  // the context is held.
+  char storeNameForMessages[8] = {};
   HCERTSTORE store;
+  DWORD openError = 0;
   {
     // The wide name lives only as long as the open.
     const std::basic_string<WCHAR> storeName = certTypeToString(classify(*context->pCertInfo));
-    storeNameForMessages.assign(storeName.begin(), storeName.end());  // ASCII
+    for (std::size_t i = 0; i < storeName.size() && i + 1 < sizeof storeNameForMessages; ++i) {
+      storeNameForMessages[i] = static_cast<char>(storeName[i]);  // "ROOT" or "CA": ASCII
+    }
     store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W,         // a system store, by name
                           0,                                // no encoding needed to open
                           0,                                // default provider
                           CERT_SYSTEM_STORE_CURRENT_USER,   // the user who runs us
                           storeName.c_str());               // "ROOT" or "CA"
+    if (store == NULL) {
+      openError = GetLastError();
+    }
   }
   if (store == NULL) {
-    const DWORD error = GetLastError();
     CertFreeCertificateContext(context);
     std::cerr << "Nie udało się otworzyć magazynu certyfikatów " << storeNameForMessages
-              << ". Prawdopodobny kod błędu: " << error << std::endl;
+              << ". Prawdopodobny kod błędu: " << openError << std::endl;
     return ERROR_FUNCTION_FAILED;
   }
 
@@ -67,12 +75,12 @@ int installCertificate(const CertificateBytes& bytes) {
                                                       context,
                                                       CERT_STORE_ADD_USE_EXISTING,  // keep a copy already there
                                                       NULL);                        // no stored context wanted
-  const DWORD error = added ? 0 : GetLastError();
-  CertFreeCertificateContext(context);
-  CertCloseStore(store, 0);
+  const DWORD addError = added ? 0 : GetLastError();
+  CertFreeCertificateContext(context);  // the store keeps its own copy
+  CertCloseStore(store, 0);             // no flags: a plain close
   if (!added) {
     std::cerr << "Nie udało się dodać certyfikatu do magazynu " << storeNameForMessages
-              << ". Prawdopodobny kod błędu: " << error << std::endl;
+              << ". Prawdopodobny kod błędu: " << addError << std::endl;
     return ERROR_FUNCTION_FAILED;
   }
   return 0;

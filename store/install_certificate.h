@@ -17,7 +17,7 @@ std::basic_string<WCHAR> certTypeToString(CertType type);
 // subject names are the same bytes and under CA otherwise, and adds it to that
 // store of the current user, keeping a copy that is already there. Returns 0
 // when the certificate is in its store afterwards, ERROR_FUNCTION_FAILED
-// (1627) on any failure, each failure with one message on standard error.
+// (1627) on any failure, each failure reported on standard error.
 int installCertificate(const CertificateBytes& bytes);
 
 #endif

@@ -7,9 +7,10 @@ Prints nothing and exits 0 when the set is sound. Otherwise prints one line
 per broken rule, "<file>: <rule>", to stderr and exits 1.
 
 The program itself verifies nothing at run time: it files a certificate under
-ROOT when its encoded issuer and subject names have the same length and under
-CA otherwise. A set that breaks the rules below would be installed wrongly
-without any message, so the build refuses it.
+ROOT when its encoded issuer and subject names are the same bytes and under CA
+otherwise. A set that breaks the rules below would be installed wrongly, or
+would rest on that byte comparison where the set promises names of different
+lengths, without any message, so the build refuses it.
 
 Needs only /usr/bin/python3 and python3-cryptography (38 or later).
 """
@@ -267,8 +268,8 @@ def intermediate_problems(intermediate, type_name, root):
     problems = []
     if len(intermediate.issuer_der) == len(intermediate.subject_der):
         problems.append("intermediate certificate's subject and issuer names have the same"
-                        f" encoded length ({len(intermediate.subject_der)} bytes), so the"
-                        " program would file it under ROOT")
+                        f" encoded length ({len(intermediate.subject_der)} bytes); an intermediate's"
+                        " names must differ in length, so that comparing lengths alone tells it from a root")
     if root is None:
         return problems
     root_file = os.path.basename(root.path)

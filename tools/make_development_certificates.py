@@ -118,12 +118,12 @@ def fixed_serial(resource_id, length):
     return int.from_bytes(digest, "big")
 
 
-def build(spec, serial_length, subject_name, issuer_name, public_key, signing_key, hash_algorithm,
+def build(plan, serial_length, subject_name, issuer_name, public_key, signing_key, hash_algorithm,
           path_length, validity, authority_key_id, policy_address):
     subject_key_id = x509.SubjectKeyIdentifier.from_public_key(public_key)
     builder = (
         x509.CertificateBuilder()
-        .serial_number(fixed_serial(spec.resource_id, serial_length))
+        .serial_number(fixed_serial(plan.resource_id, serial_length))
         .issuer_name(issuer_name)
         .subject_name(subject_name)
         .public_key(public_key)
@@ -138,8 +138,8 @@ def build(spec, serial_length, subject_name, issuer_name, public_key, signing_ke
     if authority_key_id is not None:
         builder = builder.add_extension(
             x509.AuthorityKeyIdentifier.from_issuer_subject_key_identifier(authority_key_id), critical=False)
-    if spec.crl_url is not None:
-        point = x509.DistributionPoint(full_name=[x509.UniformResourceIdentifier(spec.crl_url)],
+    if plan.crl_url is not None:
+        point = x509.DistributionPoint(full_name=[x509.UniformResourceIdentifier(plan.crl_url)],
                                        relative_name=None, reasons=None, crl_issuer=None)
         builder = builder.add_extension(x509.CRLDistributionPoints([point]), critical=False)
     if policy_address:
@@ -147,64 +147,64 @@ def build(spec, serial_length, subject_name, issuer_name, public_key, signing_ke
     return builder.sign(signing_key, hash_algorithm)
 
 
-def build_to_size(spec, **fields):
+def build_to_size(plan, **fields):
     """Builds the certificate with the serial length that gives the file its required size.
 
     Everything but the serial number has a fixed length, and no length field
     changes form in the range involved, so the size grows byte for byte with
     the serial number's length.
     """
-    check_names(spec, fields["issuer_name"], fields["subject_name"])
-    trial = build(spec, 1, **fields)
-    serial_length = 1 + spec.file_size - len(trial.public_bytes(Encoding.DER))
+    check_names(plan, fields["issuer_name"], fields["subject_name"])
+    trial = build(plan, 1, **fields)
+    serial_length = 1 + plan.file_size - len(trial.public_bytes(Encoding.DER))
     if not 1 <= serial_length <= MAX_SERIAL_LENGTH:
-        sys.exit("certificate %d: would need a serial number of %d bytes" % (spec.resource_id, serial_length))
-    certificate = build(spec, serial_length, **fields)
-    check(spec, certificate)
+        sys.exit("certificate %d: would need a serial number of %d bytes" % (plan.resource_id, serial_length))
+    certificate = build(plan, serial_length, **fields)
+    check(plan, certificate)
     return certificate, serial_length
 
 
-def check_names(spec, issuer_name, subject_name):
-    for role, name, wanted in (("issuer", issuer_name, spec.issuer_name_length),
-                               ("subject", subject_name, spec.subject_name_length)):
+def check_names(plan, issuer_name, subject_name):
+    for role, name, wanted in (("issuer", issuer_name, plan.issuer_name_length),
+                               ("subject", subject_name, plan.subject_name_length)):
         if len(name.public_bytes()) != wanted:
             sys.exit("certificate %d: %s name is %d bytes, wanted %d"
-                     % (spec.resource_id, role, len(name.public_bytes()), wanted))
+                     % (plan.resource_id, role, len(name.public_bytes()), wanted))
 
 
-def check(spec, certificate):
+def check(plan, certificate):
     der = certificate.public_bytes(Encoding.DER)
     problems = []
-    if len(der) != spec.file_size:
-        problems.append("file size %d, wanted %d" % (len(der), spec.file_size))
+    if len(der) != plan.file_size:
+        problems.append("file size %d, wanted %d" % (len(der), plan.file_size))
     if len(certificate.signature) != SIGNATURE_LENGTH:
         problems.append("signature %d bytes" % len(certificate.signature))
     if der[:2] != b"\x30\x82" or int.from_bytes(der[2:4], "big") != len(der) - 4:
         problems.append("outer header does not span the file")
     if problems:
-        sys.exit("certificate %d: %s" % (spec.resource_id, "; ".join(problems)))
+        sys.exit("certificate %d: %s" % (plan.resource_id, "; ".join(problems)))
 
 
 def make_set(certificate_set):
     """Returns [(resource_id, certificate, serial_length)] for one hierarchy."""
-    root_spec = certificate_set.root
+    root_plan = certificate_set.root
     root_key = make_key(ROOT_KEY_BITS)
-    root_name = make_name(root_spec.common_name)
+    root_name = make_name(root_plan.common_name)
     root_key_id = x509.SubjectKeyIdentifier.from_public_key(root_key.public_key())
     root, root_serial_length = build_to_size(
-        root_spec, subject_name=root_name, issuer_name=root_name, public_key=root_key.public_key(),
+        root_plan, subject_name=root_name, issuer_name=root_name, public_key=root_key.public_key(),
         signing_key=root_key, hash_algorithm=hashes.SHA512(), path_length=1, validity=ROOT_VALIDITY,
         authority_key_id=root_key_id if certificate_set.root_has_authority_key_id else None,
         policy_address=certificate_set.has_policy_address)
-    made = [(root_spec.resource_id, root, root_serial_length)]
-    for spec in certificate_set.intermediates:
+    made = [(root_plan.resource_id, root, root_serial_length)]
+    for plan in certificate_set.intermediates:
         intermediate_key = make_key(INTERMEDIATE_KEY_BITS)
         certificate, serial_length = build_to_size(
-            spec, subject_name=make_name(spec.common_name), issuer_name=root_name,
+            plan, subject_name=make_name(plan.common_name), issuer_name=root_name,
             public_key=intermediate_key.public_key(), signing_key=root_key, hash_algorithm=hashes.SHA256(),
             path_length=0, validity=INTERMEDIATE_VALIDITY, authority_key_id=root_key_id,
             policy_address=certificate_set.has_policy_address)
-        made.append((spec.resource_id, certificate, serial_length))
+        made.append((plan.resource_id, certificate, serial_length))
     return made
 
 

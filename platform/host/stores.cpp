@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -100,9 +101,11 @@ bool writeAll(int fd, const BYTE* bytes, DWORD size) {
   return true;
 }
 
-// Writes the file under a temporary name and renames it into place, so that
-// the store never holds a partly written certificate.
-int writeAtomically(const std::string& path, const BYTE* bytes, DWORD size) {
+// Writes the file under a temporary name and links it into place, so that
+// the store never holds a partly written certificate and a file that appears
+// meanwhile is kept, not replaced. Returns 0, EEXIST when a file was there
+// first, or the errno of the step that failed.
+int writeAtomically(const std::string& directory, const std::string& path, const BYTE* bytes, DWORD size) {
   std::string temporary = path + ".XXXXXX";
   const int fd = mkstemp(&temporary[0]);
   if (fd < 0) {
@@ -115,19 +118,26 @@ int writeAtomically(const std::string& path, const BYTE* bytes, DWORD size) {
   if (close(fd) != 0 && error == 0) {
     error = errno;
   }
-  if (error == 0 && rename(temporary.c_str(), path.c_str()) != 0) {
+  if (error == 0 && link(temporary.c_str(), path.c_str()) != 0) {
     error = errno;
   }
-  if (error != 0) {
-    unlink(temporary.c_str());
+  unlink(temporary.c_str());
+  if (error == 0) {
+    // Make the new name itself survive a crash.
+    const int directoryFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY);
+    if (directoryFd >= 0) {
+      fsync(directoryFd);
+      close(directoryFd);
+    }
   }
   return error;
 }
 
 }  // namespace
 
+// Neither call lets an exception out: a C interface, like the one it stands in for.
 extern "C" HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType, HCRYPTPROV_LEGACY hCryptProv,
-                                    DWORD dwFlags, const void* pvPara) {
+                                    DWORD dwFlags, const void* pvPara) try {
   (void)dwEncodingType;  // not needed to open a system store
   (void)hCryptProv;
   if (lpszStoreProvider != CERT_STORE_PROV_SYSTEM_W) {
@@ -145,28 +155,24 @@ extern "C" HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingTy
     setLastError(kErrorPathNotFound);
     return NULL;
   }
-  HostStore* store = new (std::nothrow) HostStore();
-  if (store == NULL) {
-    setLastError(kErrorNotEnoughMemory);
-    return NULL;
-  }
+  std::unique_ptr<HostStore> store(new HostStore());
   store->directory = home + "/certinstall/stores/" + name;
   if (const int error = makeDirectories(store->directory)) {
-    delete store;
     setLastError(windowsErrorFromErrno(error));
     return NULL;
   }
   if (access(store->directory.c_str(), W_OK | X_OK) != 0) {
-    const int error = errno;
-    delete store;
-    setLastError(windowsErrorFromErrno(error));
+    setLastError(windowsErrorFromErrno(errno));
     return NULL;
   }
-  return store;
+  return store.release();
+} catch (const std::bad_alloc&) {
+  setLastError(kErrorNotEnoughMemory);
+  return NULL;
 }
 
 extern "C" BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext,
-                                                 DWORD dwAddDisposition, PCCERT_CONTEXT* ppStoreContext) {
+                                                 DWORD dwAddDisposition, PCCERT_CONTEXT* ppStoreContext) try {
   // Only what the program asks for: keep a copy that is already there.
   if (hCertStore == NULL || pCertContext == NULL || dwAddDisposition != CERT_STORE_ADD_USE_EXISTING ||
       ppStoreContext != NULL) {
@@ -177,19 +183,33 @@ extern "C" BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_C
   const std::string path =
       store->directory + "/" + thumbprint(pCertContext->pbCertEncoded, pCertContext->cbCertEncoded) + ".der";
 
+  // A certificate file already there is kept as it is; anything else in its
+  // place (a directory, a link) means the store cannot take it.
   struct stat status;
   if (lstat(path.c_str(), &status) == 0) {
-    return 1;  // already there: kept as it is
+    if (S_ISREG(status.st_mode)) {
+      return 1;
+    }
+    setLastError(kErrorAccessDenied);
+    return 0;
   }
   if (errno != ENOENT) {
     setLastError(windowsErrorFromErrno(errno));
     return 0;
   }
-  if (const int error = writeAtomically(path, pCertContext->pbCertEncoded, pCertContext->cbCertEncoded)) {
+  const int error =
+      writeAtomically(store->directory, path, pCertContext->pbCertEncoded, pCertContext->cbCertEncoded);
+  if (error == EEXIST && lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+    return 1;  // written by someone else meanwhile
+  }
+  if (error != 0) {
     setLastError(windowsErrorFromErrno(error));
     return 0;
   }
   return 1;
+} catch (const std::bad_alloc&) {
+  setLastError(kErrorNotEnoughMemory);
+  return 0;
 }
 
 extern "C" BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags) {

@@ -20,6 +20,7 @@ struct Context {
   std::vector<BYTE> issuer;
   std::vector<BYTE> subject;
   int number;
+  bool freed;
 };
 
 struct Fake {
@@ -28,7 +29,7 @@ struct Fake {
   std::map<std::string, std::map<int, DWORD>> failures;
   std::map<std::string, int> callCounts;
   std::vector<std::pair<std::vector<BYTE>, std::vector<BYTE>>> nextNames;
-  std::vector<std::unique_ptr<Context>> contexts;  // kept after freeing, to catch a second free
+  std::vector<std::unique_ptr<Context>> contexts;  // kept after freeing, so that a later use shows
   std::vector<FakeParse> parses;
   int stores = 0;
   bool sizeOverridden = false;
@@ -88,7 +89,7 @@ std::string resourceName(const void* handle) {
 
 std::string contextName(PCCERT_CONTEXT context) {
   for (const auto& c : fake().contexts) {
-    if (context == &c->context) return "context " + std::to_string(c->number);
+    if (context == &c->context) return (c->freed ? "freed context " : "context ") + std::to_string(c->number);
   }
   return context == NULL ? "NULL" : "unknown context";
 }
@@ -239,6 +240,9 @@ extern "C" BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_C
 
 extern "C" BOOL CertFreeCertificateContext(PCCERT_CONTEXT pCertContext) {
   record("CertFreeCertificateContext(" + contextName(pCertContext) + ")");
+  for (const auto& c : fake().contexts) {
+    if (pCertContext == &c->context) c->freed = true;  // a later use shows as "freed context N"
+  }
   return 1;
 }
 

@@ -68,6 +68,13 @@ void removeTree(const std::string& path) {
   }
 }
 
+void makeDirectories(const std::string& path) {
+  for (std::string::size_type slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    mkdir(path.substr(0, slash).c_str(), 0777);
+  }
+  mkdir(path.c_str(), 0777);
+}
+
 class HostLayer : public testing::Test {
  protected:
   void SetUp() override {
@@ -106,7 +113,7 @@ TEST_F(HostLayer, StoresEachCertificateByThumbprintInItsStore) {
 TEST_F(HostLayer, KeepsAFileThatIsAlreadyThere) {
   const std::vector<BYTE> certificate = certificateFile(107);
   const std::string path = stores + "/ROOT/" + thumbprint(certificate) + ".der";
-  ASSERT_EQ(system(("mkdir -p " + stores + "/ROOT").c_str()), 0);
+  makeDirectories(stores + "/ROOT");
   writeFile(path, "kept as it is");
 
   CapturedStreams streams;
@@ -117,7 +124,7 @@ TEST_F(HostLayer, KeepsAFileThatIsAlreadyThere) {
 }
 
 TEST_F(HostLayer, StoreBlockedByAFileCannotBeOpened) {
-  ASSERT_EQ(system(("mkdir -p " + stores).c_str()), 0);
+  makeDirectories(stores);
   writeFile(stores + "/CA", "not a directory");
 
   CapturedStreams streams;
@@ -126,12 +133,49 @@ TEST_F(HostLayer, StoreBlockedByAFileCannotBeOpened) {
   EXPECT_EQ(streams.err.text, "Nie udało się otworzyć magazynu certyfikatów CA. Prawdopodobny kod błędu: 5\n");
 }
 
-TEST_F(HostLayer, CertificateBlockedByADirectoryIsKept) {
+// Only a certificate file counts as the copy already there.
+TEST_F(HostLayer, CertificateBlockedByADirectoryIsNotAdded) {
   const std::vector<BYTE> certificate = certificateFile(106);
-  ASSERT_EQ(system(("mkdir -p " + stores + "/CA/" + thumbprint(certificate) + ".der").c_str()), 0);
+  makeDirectories(stores + "/CA/" + thumbprint(certificate) + ".der");
+  CapturedStreams streams;
+  EXPECT_EQ(installCertificate(certificate), 1627);
+  EXPECT_EQ(streams.err.text, "Nie udało się dodać certyfikatu do magazynu CA. Prawdopodobny kod błędu: 5\n");
+}
+
+TEST_F(HostLayer, NoTemporaryFileIsLeftBehind) {
+  const std::vector<BYTE> certificate = certificateFile(108);
+  CapturedStreams streams;
+  ASSERT_EQ(installCertificate(certificate), 0);
+  EXPECT_EQ(listDirectory(stores + "/CA"), std::set<std::string>{thumbprint(certificate) + ".der"});
+}
+
+struct Fixture {
+  const char* name;
+  const char* file;
+  const char* store;
+};
+void PrintTo(const Fixture& c, std::ostream* os) { *os << c.name; }
+
+class HostLayerFiles : public HostLayer, public testing::WithParamInterface<Fixture> {};
+
+// The store follows from the names alone: not the extensions, not the dates.
+TEST_P(HostLayerFiles, ByTheNamesAlone) {
+  const std::vector<BYTE> certificate = readFile(std::string(CERTINSTALL_TEST_FIXTURE_DIR) + "/" + GetParam().file);
+  ASSERT_FALSE(certificate.empty());
   CapturedStreams streams;
   EXPECT_EQ(installCertificate(certificate), 0);
+  EXPECT_EQ(streams.out.text, "Poprawnie utworzono kontekst certyfikatu\n");
+  EXPECT_EQ(streams.err.text, "");
+  EXPECT_EQ(listDirectory(stores), std::set<std::string>{GetParam().store});
+  EXPECT_EQ(readFile(stores + "/" + GetParam().store + "/" + thumbprint(certificate) + ".der"), certificate);
 }
+
+INSTANTIATE_TEST_SUITE_P(Certificates, HostLayerFiles,
+                         testing::Values(Fixture{"EndEntity", "end_entity.der", "CA"},
+                                         Fixture{"SelfIssuedEndEntity", "self_issued_end_entity.der", "ROOT"},
+                                         Fixture{"Expired", "expired_intermediate.der", "CA"},
+                                         Fixture{"NotYetValid", "not_yet_valid_intermediate.der", "CA"}),
+                         CaseName());
 
 struct DataHome {
   const char* name;
@@ -274,23 +318,5 @@ INSTANTIATE_TEST_SUITE_P(
                     OpenArguments{"OtherProvider", reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(2)),
                                   CERT_SYSTEM_STORE_CURRENT_USER, TEXT("ROOT"), 120}),
     CaseName());
-
-// The platform tests of the installer add certificates too: keep them out of
-// the user's own stores.
-class TemporaryDataHome : public testing::Environment {
- public:
-  void SetUp() override {
-    char pattern[] = "/tmp/certinstall-platform-tests-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    path = pattern;
-    setenv("XDG_DATA_HOME", path.c_str(), 1);
-  }
-  void TearDown() override { removeTree(path); }
-
- private:
-  std::string path;
-};
-
-const testing::Environment* const temporaryDataHome = testing::AddGlobalTestEnvironment(new TemporaryDataHome);
 
 }  // namespace

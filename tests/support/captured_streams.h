@@ -62,6 +62,12 @@ class CapturedStreams {
   RecordingBuffer out;
   RecordingBuffer err;
 
+  // Standard error flushes after every write, and flushes standard output
+  // first, as long as nobody changed the streams' defaults.
+  static bool errorStreamUnitBufferedAndTied() {
+    return (std::cerr.flags() & std::ios::unitbuf) != 0 && std::cerr.tie() == &std::cout;
+  }
+
  private:
   std::streambuf* oldOut;
   std::streambuf* oldErr;
