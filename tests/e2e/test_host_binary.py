@@ -14,19 +14,8 @@ import unittest
 BINARY = sys.argv[1] if len(sys.argv) > 1 else "build/host/certinstall"
 CERTIFICATES = sys.argv[2] if len(sys.argv) > 2 else "resources/certificates"
 
-PARSED = "Poprawnie utworzono kontekst certyfikatu\n"
-UNKNOWN = "DistributionType::fromString(): Nieznana wartość dystrybucji\n"
-ARGUMENT_COUNT = "Niepoprawna liczba argumentów dla programu instalującego certyfikaty.\n"
-
-# Where each certificate belongs, in the order of installation.
-DISTRIBUTIONS = {
-    "prod": [(101, "CA"), (102, "CA"), (103, "CA"), (104, "ROOT")],
-    "test": [(105, "CA"), (106, "CA"), (107, "ROOT"), (108, "CA")],
-}
-
-
-def progress(certificate_id):
-    return f"Wczytuję certyfikat z zasobów, ID: {certificate_id}...\n"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from installer_output import ARGUMENT_COUNT, DISTRIBUTIONS, PARSED, UNKNOWN, progress  # noqa: E402
 
 
 def certificate(certificate_id):

@@ -11,24 +11,21 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 import wine_prefix  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import installer_output  # noqa: E402
 
 EXE, CERTIFICATES, TEMPLATE, WORK = sys.argv[1:5] if len(sys.argv) > 4 else (None,) * 4
 WINE = sys.argv[5] if len(sys.argv) > 5 else "wine"
 
 # The streams are in text mode: every line ends in CR LF on the handle.
-PARSED = "Poprawnie utworzono kontekst certyfikatu\r\n".encode()
-UNKNOWN = "DistributionType::fromString(): Nieznana wartość dystrybucji\r\n".encode()
-ARGUMENT_COUNT = "Niepoprawna liczba argumentów dla programu instalującego certyfikaty.\r\n".encode()
-
-# Where each certificate belongs, in the order of installation.
-DISTRIBUTIONS = {
-    "prod": [(101, "CA"), (102, "CA"), (103, "CA"), (104, "ROOT")],
-    "test": [(105, "CA"), (106, "CA"), (107, "ROOT"), (108, "CA")],
-}
+PARSED = installer_output.on_windows(installer_output.PARSED)
+UNKNOWN = installer_output.on_windows(installer_output.UNKNOWN)
+ARGUMENT_COUNT = installer_output.on_windows(installer_output.ARGUMENT_COUNT)
+DISTRIBUTIONS = installer_output.DISTRIBUTIONS
 
 
 def progress(certificate_id):
-    return f"Wczytuję certyfikat z zasobów, ID: {certificate_id}...\r\n".encode()
+    return installer_output.on_windows(installer_output.progress(certificate_id))
 
 
 def certificate(certificate_id):

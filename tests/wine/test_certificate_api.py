@@ -21,26 +21,23 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 import wine_prefix  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import installer_output  # noqa: E402
 
 OPTIONS = None  # set by main()
 
 STORES = ("ROOT", "CA")
 
 # Every line reaches the handle as CR LF: the standard streams are in text mode.
-PARSED = "Poprawnie utworzono kontekst certyfikatu\r\n".encode()
-UNKNOWN = "DistributionType::fromString(): Nieznana wartość dystrybucji\r\n".encode()
-ARGUMENT_COUNT = "Niepoprawna liczba argumentów dla programu instalującego certyfikaty.\r\n".encode()
-
-# Where each certificate belongs, in the order of installation.
-DISTRIBUTIONS = {
-    "prod": [(101, "CA"), (102, "CA"), (103, "CA"), (104, "ROOT")],
-    "test": [(105, "CA"), (106, "CA"), (107, "ROOT"), (108, "CA")],
-}
+PARSED = installer_output.on_windows(installer_output.PARSED)
+UNKNOWN = installer_output.on_windows(installer_output.UNKNOWN)
+ARGUMENT_COUNT = installer_output.on_windows(installer_output.ARGUMENT_COUNT)
+DISTRIBUTIONS = installer_output.DISTRIBUTIONS
 ALL_IDS = [i for certificates in DISTRIBUTIONS.values() for i, _ in certificates]
 
 
 def progress(certificate_id):
-    return f"Wczytuję certyfikat z zasobów, ID: {certificate_id}...\r\n".encode()
+    return installer_output.on_windows(installer_output.progress(certificate_id))
 
 
 def parse_failure(code):
