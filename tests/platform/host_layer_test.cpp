@@ -4,7 +4,6 @@
 #include <dirent.h>
 #include <openssl/sha.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -12,11 +11,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "store/install_certificate.h"
+#include "tests/platform/temporary_data_home.h"
 #include "tests/support/captured_streams.h"
 #include "tests/support/case_name.h"
 
@@ -57,17 +58,6 @@ std::set<std::string> listDirectory(const std::string& path) {
   return names;
 }
 
-void removeTree(const std::string& path) {
-  struct stat status;
-  if (lstat(path.c_str(), &status) != 0) return;
-  if (S_ISDIR(status.st_mode)) {
-    for (const std::string& name : listDirectory(path)) removeTree(path + "/" + name);
-    rmdir(path.c_str());
-  } else {
-    unlink(path.c_str());
-  }
-}
-
 void makeDirectories(const std::string& path) {
   for (std::string::size_type slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
     mkdir(path.substr(0, slash).c_str(), 0777);
@@ -78,20 +68,13 @@ void makeDirectories(const std::string& path) {
 class HostLayer : public testing::Test {
  protected:
   void SetUp() override {
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    savedDataHome = dataHome == nullptr ? "" : dataHome;
-    char pattern[] = "/tmp/certinstall-host-layer-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root = pattern;
-    setenv("XDG_DATA_HOME", root.c_str(), 1);
+    dataHome.reset(new TemporaryDataHome());
+    root = dataHome->path();
     stores = root + "/certinstall/stores";
   }
-  void TearDown() override {
-    removeTree(root);
-    setenv("XDG_DATA_HOME", savedDataHome.c_str(), 1);
-  }
+  void TearDown() override { dataHome.reset(); }
 
-  std::string savedDataHome;
+  std::unique_ptr<TemporaryDataHome> dataHome;
   std::string root;
   std::string stores;
 };
